@@ -1,0 +1,15 @@
+#pragma once
+// The Windows half of taking the platform off the computer.
+
+#include <filesystem>
+
+namespace plovatek {
+
+// Deletes the URL scheme, file types, uninstall entry, Start-menu folder and desktop shortcut.
+void RemoveFromWindows(const std::filesystem::path& installHome);
+
+// Starts a hidden cmd.exe that deletes the launcher copies about two seconds
+// after this process has ended. The caller's very last act.
+void ScheduleLauncherDeletion(const std::filesystem::path& installHome);
+
+}  // namespace plovatek
