@@ -3,6 +3,7 @@
 // the thread's last error intact so WindowsErrorText still reads the failure.
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 
 #include <utility>
@@ -83,5 +84,28 @@ struct GdiObjectTraits {
   static void Close(Type h) noexcept { DeleteObject(h); }
 };
 using UniqueGdiObject = UniqueAny<GdiObjectTraits>;
+
+// CNG: algorithm providers, hashes and keys each close with their own call.
+// Destroy a hash or key before the provider it came from (declare the provider first).
+struct BcryptAlgorithmTraits {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+};
+using UniqueBcryptAlgorithm = UniqueAny<BcryptAlgorithmTraits>;
+
+struct BcryptHashTraits {
+  using Type = BCRYPT_HASH_HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { BCryptDestroyHash(h); }
+};
+using UniqueBcryptHash = UniqueAny<BcryptHashTraits>;
+
+struct BcryptKeyTraits {
+  using Type = BCRYPT_KEY_HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { BCryptDestroyKey(h); }
+};
+using UniqueBcryptKey = UniqueAny<BcryptKeyTraits>;
 
 }  // namespace plovatek
