@@ -11,6 +11,7 @@
 #include "update/release_manifest.h"
 
 #include <array>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <vector>

@@ -38,9 +38,9 @@ bool IsNanSequenceByte(char c) {
 }
 
 // from_chars reports a result out of range without saying which way; strtod
-// gives infinity for a huge magnitude and zero for a tiny one. The number is
-// huge exactly when its leading digit times the exponent is at least 1 (an
-// overflowing double is far above 1, an underflowing one far below).
+// gives infinity for a huge magnitude and zero for a tiny one. An overflowing
+// number is far above 1 and an underflowing one far below, so the position of
+// its first significant digit plus its exponent tells which.
 bool MagnitudeAtLeastOne(std::string_view digits, bool hex) {
   const char exponentLetter = hex ? 'p' : 'e';
   long long integerDigits = 0;    // significant digits before the point
