@@ -57,6 +57,14 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueAny<KernelHandleTraits>;
 
+// CreateFileW and friends report failure as INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { CloseHandle(h); }
+};
+using UniqueFileHandle = UniqueAny<FileHandleTraits>;
+
 struct RegKeyTraits {
   using Type = HKEY;
   static Type Invalid() noexcept { return nullptr; }
@@ -107,5 +115,21 @@ struct BcryptKeyTraits {
   static void Close(Type h) noexcept { BCryptDestroyKey(h); }
 };
 using UniqueBcryptKey = UniqueAny<BcryptKeyTraits>;
+
+// A DC from CreateCompatibleDC.
+struct MemoryDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { DeleteDC(h); }
+};
+using UniqueMemoryDc = UniqueAny<MemoryDcTraits>;
+
+// The screen's DC from GetDC(nullptr); a window's DC needs its window to be released.
+struct ScreenDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ReleaseDC(nullptr, h); }
+};
+using UniqueScreenDc = UniqueAny<ScreenDcTraits>;
 
 }  // namespace plovatek
