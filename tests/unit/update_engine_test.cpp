@@ -43,8 +43,14 @@ class UpdateEngine : public ::testing::Test {
       const auto size = sizeOverride.count(path) ? sizeOverride.at(path) : bytes.size();
       std::string escaped;
       for (char c : path) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
-      json += (i ? "," : "") + std::string("{\"path\":\"") + escaped + "\",\"sha256\":\"" + sha +
-              "\",\"size\":" + std::to_string(size) + "}";
+      if (i > 0) json += ",";
+      json += "{\"path\":\"";
+      json += escaped;
+      json += "\",\"sha256\":\"";
+      json += sha;
+      json += "\",\"size\":";
+      json += std::to_string(size);
+      json += "}";
       site_.Set("/client/files/" + sha, {200, bytes, ""});
     }
     json += "]}";
