@@ -13,9 +13,9 @@ class TempFolder {
  public:
   TempFolder() {
     static std::atomic<int> counter{0};
+    // Spaces and non-ASCII letters in the name: paths must survive the UTF-16 boundary.
     path_ = std::filesystem::temp_directory_path() /
-            ("plovatek-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
-             std::to_string(counter++));
+            PathFromUtf8("plovatek test \xC3\xBC\xC3\xB1 " + std::to_string(counter++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }

@@ -35,13 +35,17 @@ void RemoveFromWindows(const std::filesystem::path& installHome) {
   if (!desktop.empty()) std::filesystem::remove(std::filesystem::path(desktop) / kStudioShortcutName, ignored);
 }
 
-void ScheduleLauncherDeletion(const std::filesystem::path& installHome) {
+std::wstring LauncherDeletionCommandLine(const std::filesystem::path& installHome) {
   std::wstring line = L"cmd.exe /c ping 127.0.0.1 -n 3 > nul & del /f /q \"";
   line += (installHome / kLauncherCopy).native();
   line += L"\" & del /f /q \"";
   line += (installHome / kOldLauncherCopy).native();
   line += L"\"";
+  return line;
+}
 
+void ScheduleLauncherDeletion(const std::filesystem::path& installHome) {
+  std::wstring line = LauncherDeletionCommandLine(installHome);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
