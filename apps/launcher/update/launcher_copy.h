@@ -1,5 +1,6 @@
 #pragma once
-// Keeping the install home's copy of the launcher current.
+// Keeps the install home's launcher copy, which shortcuts and registered
+// commands start, equal to the release's launcher (or the running one, unstamped).
 
 #include <filesystem>
 #include <string>
@@ -8,9 +9,8 @@
 
 namespace plovatek {
 
-// Makes home\PlovatekLauncher.exe equal to the release's launcher, or to this
-// launcher without its stamp, and remembers the website in website.txt.
-// error is empty on entry and receives a sentence on failure.
+// False only when the copy had to be written and could not be; error says why
+// whenever something went wrong, also when the result is true.
 bool ReplaceLauncherCopy(const std::filesystem::path& home, const std::string& website,
                          const ReleaseManifest& manifest, std::string& error);
 

@@ -3,6 +3,7 @@
 // the thread's last error intact so WindowsErrorText still reads the failure.
 
 #include <windows.h>
+#include <bcrypt.h>
 #include <objbase.h>
 
 #include <utility>
@@ -56,6 +57,14 @@ struct KernelHandleTraits {
 };
 using UniqueHandle = UniqueAny<KernelHandleTraits>;
 
+// CreateFileW and friends report failure as INVALID_HANDLE_VALUE, not null.
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { CloseHandle(h); }
+};
+using UniqueFileHandle = UniqueAny<FileHandleTraits>;
+
 struct RegKeyTraits {
   using Type = HKEY;
   static Type Invalid() noexcept { return nullptr; }
@@ -83,5 +92,44 @@ struct GdiObjectTraits {
   static void Close(Type h) noexcept { DeleteObject(h); }
 };
 using UniqueGdiObject = UniqueAny<GdiObjectTraits>;
+
+// CNG: algorithm providers, hashes and keys each close with their own call.
+// Destroy a hash or key before the provider it came from (declare the provider first).
+struct BcryptAlgorithmTraits {
+  using Type = BCRYPT_ALG_HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { BCryptCloseAlgorithmProvider(h, 0); }
+};
+using UniqueBcryptAlgorithm = UniqueAny<BcryptAlgorithmTraits>;
+
+struct BcryptHashTraits {
+  using Type = BCRYPT_HASH_HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { BCryptDestroyHash(h); }
+};
+using UniqueBcryptHash = UniqueAny<BcryptHashTraits>;
+
+struct BcryptKeyTraits {
+  using Type = BCRYPT_KEY_HANDLE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { BCryptDestroyKey(h); }
+};
+using UniqueBcryptKey = UniqueAny<BcryptKeyTraits>;
+
+// A DC from CreateCompatibleDC.
+struct MemoryDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { DeleteDC(h); }
+};
+using UniqueMemoryDc = UniqueAny<MemoryDcTraits>;
+
+// The screen's DC from GetDC(nullptr); a window's DC needs its window to be released.
+struct ScreenDcTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ReleaseDC(nullptr, h); }
+};
+using UniqueScreenDc = UniqueAny<ScreenDcTraits>;
 
 }  // namespace plovatek
