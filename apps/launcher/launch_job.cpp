@@ -46,8 +46,8 @@ int RunLaunchJob(const LaunchRequest& request, const ProgressReporter& reporter)
   } else {
     if (installed.empty()) {
       // current.txt could not be written, yet the engine has just found or built
-      // this version complete. Without this the clients' names below would be
-      // relative, i.e. looked up in whatever folder the launcher was started from.
+      // this version complete. Without this a client's path would have no folder
+      // at all and its start would fail although the version is there.
       installed = home / kVersionsFolder / PathFromUtf8(result.version);
     }
     const std::string site = request.websiteAddress.empty()

@@ -1,7 +1,10 @@
 """A normal start against an installed release: which client starts, how, from where, and
 what the user is told when nothing can be started."""
 
+import json
+import os
 import socket
+import subprocess
 from pathlib import Path
 
 import pytest
@@ -28,6 +31,31 @@ def unreachable_website() -> str:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     return f"http://127.0.0.1:{port}"
+
+
+def publish(website, version: str) -> None:
+    """Puts a release with the stand-in clients on the website, signed with the test key."""
+    files = []
+    for name, source in (("plovatek_player.exe", harness.PLAYER), ("plovatek_studio.exe", harness.STUDIO)):
+        data = source.read_bytes()
+        files.append({"path": name, "sha256": website.put_release_file(data), "size": len(data)})
+    manifest = json.dumps({"version": version, "files": files}).encode()
+    website.put("/client/manifest.json", manifest)
+    website.put("/client/manifest.sig", raw_signature(manifest))
+
+
+def raw_signature(data: bytes) -> bytes:
+    """ECDSA P-256 over SHA-256 with the test release key, as 64 bytes r||s."""
+    key = harness.ROOT / "tests" / "keys" / "test_release_private.pem"
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(key)], input=data, capture_output=True,
+                         check=True).stdout
+    # SEQUENCE { INTEGER r, INTEGER s }, short lengths only (a P-256 signature is under 128 bytes).
+    assert der[0] == 0x30 and der[2] == 0x02
+    r_length = der[3]
+    r = der[4:4 + r_length]
+    assert der[4 + r_length] == 0x02
+    s = der[6 + r_length:6 + r_length + der[5 + r_length]]
+    return int.from_bytes(r, "big").to_bytes(32, "big") + int.from_bytes(s, "big").to_bytes(32, "big")
 
 
 def started(run, count: int = 1, wait: float = 10.0) -> list[dict]:
@@ -164,9 +192,17 @@ REGISTERED_KEYS = (r"HKCU\Software\Classes\plovatek", r"HKCU\Software\Classes\.p
                    r"HKCU\Software\Classes\Plovatek.Model", UNINSTALL_KEY)
 
 
+def without_menu_builder() -> dict:
+    """Wine mirrors every shortcut made into XDG menu entries and desktop launchers in the real
+    home folder; runs that register keep its menu builder from starting."""
+    overrides = os.environ.get("WINEDLLOVERRIDES", "")
+    return {"WINEDLLOVERRIDES": (overrides + ";" if overrides else "") + "winemenubuilder.exe=d"}
+
+
 @pytest.fixture
 def no_shortcuts_left():
-    """Registration makes shortcuts in the prefix's Start menu and on its desktop: remove them."""
+    """Registration makes shortcuts in the prefix's Start menu and on its desktop (which Wine
+    links to the real home folder): remove them."""
     yield
     users = harness.WINEPREFIX / "drive_c" / "users"
     for shortcut in users.glob("*/Desktop/Plovatek Studio.lnk"):
@@ -184,7 +220,7 @@ def test_registration_happens_only_with_the_launcher_copy(install_home, version_
     if copy_present:
         (install_home / "PlovatekLauncher.exe").write_bytes(harness.LAUNCHER.read_bytes())
     # No website: the update fails, and the installed version's name is registered.
-    run = run_launcher(["--no-start", "--home", install_home])
+    run = run_launcher(["--no-start", "--home", install_home], env=without_menu_builder())
     assert run.exit_code == 0
     assert run.boxes == []
     entry = registry.read(UNINSTALL_KEY)
@@ -194,6 +230,40 @@ def test_registration_happens_only_with_the_launcher_copy(install_home, version_
         assert entry["UninstallString"] == f'"{windows_path(install_home / "PlovatekLauncher.exe")}" --uninstall'
     else:
         assert entry is None
+
+
+
+def test_a_first_install_makes_the_copy_registers_and_names_the_new_version(install_home, run_launcher, website,
+                                                                          registry, no_shortcuts_left):
+    registry.clean(*REGISTERED_KEYS)
+    publish(website, "3.0.0")
+    run = run_launcher(["--website", website.url, "--home", install_home], expect_urls=1,
+                       env=without_menu_builder())
+    assert run.exit_code == 0
+    assert [box.text for box in run.boxes] == [installed_box("3.0.0")]
+    assert [url["argv"][1:] for url in run.urls()] == [[website.url + "/games"]]
+    assert (install_home / "current.txt").read_bytes() == b"3.0.0\n"
+    assert (install_home / "PlovatekLauncher.exe").read_bytes() == harness.LAUNCHER.read_bytes()
+    assert (install_home / "website.txt").read_bytes() == website.url.encode() + b"\n"
+    assert registry.read(UNINSTALL_KEY)["DisplayVersion"] == "3.0.0"
+
+
+def test_a_current_txt_that_cannot_be_written_still_starts_the_version_just_checked(
+        install_home, run_launcher, website, registry, no_shortcuts_left):
+    # The release is already in place, so the update only rewrites current.txt, which fails
+    # here (a folder stands in its way): the version the update has just checked is complete,
+    # so its client starts.
+    registry.clean(*REGISTERED_KEYS)
+    publish(website, "3.0.0")
+    folder = install_version(install_home, "3.0.0", current=False)
+    (install_home / "current.txt").mkdir()
+    run = run_launcher(["plovatek:play?game=1", "--website", website.url, "--home", install_home],
+                       expect_clients=1, env=without_menu_builder())
+    assert run.exit_code == 0
+    assert run.boxes == []
+    [client] = run.clients()
+    assert client["exe"] == windows_path(folder / "plovatek_player.exe")
+    assert client["workingFolder"] == windows_path(folder)
 
 
 # --- the progress window -----------------------------------------------------------------------
