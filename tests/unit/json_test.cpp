@@ -186,6 +186,11 @@ TEST(ParseJson, NumbersAreStrtodForms) {
   EXPECT_EQ(FaultOf("+-1"), "JSON error at character 0: expected a value");
   EXPECT_EQ(FaultOf("."), "JSON error at character 0: expected a value");
   EXPECT_EQ(FaultOf("0x-1"), "JSON error at character 1: unexpected extra text");
+  // An exponent sign must be followed by digits; a second sign ends the number
+  // before its 'p' (GCC 12's hexadecimal from_chars read "p+-1400" as an exponent).
+  EXPECT_EQ(FaultOf("0x1p+-1400"), "JSON error at character 3: unexpected extra text");
+  EXPECT_EQ(FaultOf("0x1.8p-+1"), "JSON error at character 5: unexpected extra text");
+  EXPECT_EQ(FaultOf("1e+-5"), "JSON error at character 1: unexpected extra text");
   EXPECT_EQ(ParseJson("[1,\f2]").items[1].number, 2.0);
 }
 
@@ -292,7 +297,8 @@ TEST(ReadCNumber, TakesWhatStrtodTakes) {
       "1e", "1e+", "1e-", "5.e3", ".e3", "infinity", "INFINITE", "nan(", "nan()", "nan(_a1)", "nAn(1 2)", "-",
       "\t\v\f\r\n 3", "2.4703282292062327e-324", "2.4703282292062328e-324", "1e-324000000000000000000000000",
       "1e999999999999999999999999", ".0000000000000000000000000000000001e99999", "0e999999", "0x0p999999",
-      "123456789012345678901234567890123456789012345678901234567890e-40", "00000000000000000000.1e1"};
+      "123456789012345678901234567890123456789012345678901234567890e-40", "00000000000000000000.1e1",
+      "0x1p+-1400", "0x1.8p+-1", "0x1p-+3", "1e+-5"};
   for (const char* text : texts) {
     char* end = nullptr;
     const double expected = strtod_l(text, &end, c);

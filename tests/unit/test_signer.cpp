@@ -2,6 +2,7 @@
 
 #include "net/fingerprint.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #ifdef _WIN32

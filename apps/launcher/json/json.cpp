@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <system_error>
 #include <utility>
@@ -24,10 +25,22 @@ int HexDigitValue(char c) {
 
 bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
 
+bool StartsWithNoCase(std::string_view text, std::string_view word) {
+  if (text.size() < word.size()) return false;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if ((text[i] | 0x20) != word[i]) return false;
+  }
+  return true;
+}
+
+bool IsNanSequenceByte(char c) {
+  return IsDecimalDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+
 // from_chars reports a result out of range without saying which way; strtod
-// gives infinity for a huge magnitude and zero for a tiny one. The number is
-// huge exactly when its leading digit times the exponent is at least 1 (an
-// overflowing double is far above 1, an underflowing one far below).
+// gives infinity for a huge magnitude and zero for a tiny one. An overflowing
+// number is far above 1 and an underflowing one far below, so the position of
+// its first significant digit plus its exponent tells which.
 bool MagnitudeAtLeastOne(std::string_view digits, bool hex) {
   const char exponentLetter = hex ? 'p' : 'e';
   long long integerDigits = 0;    // significant digits before the point
@@ -277,49 +290,68 @@ std::string JsonValue::StringMember(std::string_view name) const {
 JsonValue ParseJson(std::string_view text) { return JsonReader(text).ReadDocument(); }
 
 // strtod itself follows the process locale (the decimal point) and differs
-// between C runtimes (older msvcrt reads no hexadecimal, inf or nan); from_chars
-// reads strtod's forms exactly, correctly rounded and locale-free everywhere.
-// What it leaves to us: leading white space, a '+', the 0x prefix, and the
-// direction of a result out of range.
+// between C runtimes (older msvcrt reads no hexadecimal, inf or nan). Here the
+// extent of the number is found by strtod's own grammar, and from_chars, which
+// is locale-free and correctly rounded everywhere, converts exactly that span.
+// (The span matters: GCC 12's hexadecimal from_chars takes "p+-1" as an exponent.)
 std::size_t ReadCNumber(std::string_view text, double& value) {
+  const size_t n = text.size();
   size_t i = 0;
-  while (i < text.size() && IsCSpace(text[i])) ++i;
+  while (i < n && IsCSpace(text[i])) ++i;
   bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  // from_chars would take a second sign; strtod does not.
-  if (i < text.size() && text[i] == '-') return 0;
-  const char* const begin = text.data() + i;
-  const char* const end = text.data() + text.size();
-  const auto startsHexNumber = [end](const char* p) {
-    if (p < end && HexDigitValue(*p) >= 0) return true;
-    return p + 1 < end && *p == '.' && HexDigitValue(p[1]) >= 0;
-  };
+  if (i < n && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  const std::string_view rest = text.substr(i);
 
-  double result = 0.0;
-  const char* stop = nullptr;
-  if (end - begin >= 2 && begin[0] == '0' && (begin[1] | 0x20) == 'x') {
-    if (!startsHexNumber(begin + 2)) {
-      // "0x" with no hexadecimal number after it: strtod takes the 0 alone.
-      value = negative ? -0.0 : 0.0;
-      return static_cast<size_t>(begin + 1 - text.data());
+  if (StartsWithNoCase(rest, "inf")) {
+    i += StartsWithNoCase(rest, "infinity") ? 8 : 3;
+    value = negative ? -HUGE_VAL : HUGE_VAL;
+    return i;
+  }
+  if (StartsWithNoCase(rest, "nan")) {
+    i += 3;
+    // "nan(" letters, digits and '_' ")" is taken whole; without its ')' only "nan" is.
+    if (i < n && text[i] == '(') {
+      size_t close = i + 1;
+      while (close < n && IsNanSequenceByte(text[close])) ++close;
+      if (close < n && text[close] == ')') i = close + 1;
     }
-    const std::from_chars_result read = std::from_chars(begin + 2, end, result, std::chars_format::hex);
-    if (read.ec == std::errc::invalid_argument) return 0;
-    stop = read.ptr;
-    if (read.ec == std::errc::result_out_of_range) {
-      result = MagnitudeAtLeastOne(std::string_view(begin + 2, static_cast<size_t>(stop - (begin + 2))), true) ? HUGE_VAL
-                                                                                                               : 0.0;
-    }
-  } else {
-    const std::from_chars_result read = std::from_chars(begin, end, result, std::chars_format::general);
-    if (read.ec == std::errc::invalid_argument) return 0;
-    stop = read.ptr;
-    if (read.ec == std::errc::result_out_of_range) {
-      result = MagnitudeAtLeastOne(std::string_view(begin, static_cast<size_t>(stop - begin)), false) ? HUGE_VAL : 0.0;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    value = negative ? -nan : nan;
+    return i;
+  }
+
+  const auto isDigit = [](char c, bool hex) { return hex ? HexDigitValue(c) >= 0 : IsDecimalDigit(c); };
+  // "0x" counts only when a hexadecimal number follows; otherwise the 0 alone is read.
+  bool hex = false;
+  if (rest.size() >= 3 && rest[0] == '0' && (rest[1] | 0x20) == 'x') {
+    hex = HexDigitValue(rest[2]) >= 0 || (rest.size() >= 4 && rest[2] == '.' && HexDigitValue(rest[3]) >= 0);
+  }
+  const size_t mantissa = hex ? i + 2 : i;
+  size_t end = mantissa;
+  size_t digits = 0;
+  while (end < n && isDigit(text[end], hex)) ++end, ++digits;
+  if (end < n && text[end] == '.') {
+    ++end;
+    while (end < n && isDigit(text[end], hex)) ++end, ++digits;
+  }
+  if (digits == 0) return 0;
+  if (end < n && (text[end] | 0x20) == (hex ? 'p' : 'e')) {
+    size_t exponent = end + 1;
+    if (exponent < n && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+    if (exponent < n && IsDecimalDigit(text[exponent])) {
+      while (exponent < n && IsDecimalDigit(text[exponent])) ++exponent;
+      end = exponent;
     }
   }
+
+  const std::string_view span = text.substr(mantissa, end - mantissa);
+  double result = 0.0;
+  const std::from_chars_result read = std::from_chars(span.data(), span.data() + span.size(), result,
+                                                      hex ? std::chars_format::hex : std::chars_format::general);
+  if (read.ec == std::errc::invalid_argument) return 0;
+  if (read.ec == std::errc::result_out_of_range) result = MagnitudeAtLeastOne(span, hex) ? HUGE_VAL : 0.0;
   value = negative ? -result : result;
-  return static_cast<size_t>(stop - text.data());
+  return end;
 }
 
 }  // namespace plovatek
