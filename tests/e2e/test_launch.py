@@ -1,15 +1,14 @@
 """A normal start against an installed release: which client starts, how, from where, and
 what the user is told when nothing can be started."""
 
-import json
 import os
 import socket
-import subprocess
 from pathlib import Path
 
 import pytest
 
 import harness
+import releases
 from harness import INFORMATION, WARNING, install_version, windows_path
 
 VERSION = "2.5.0-beta"
@@ -31,31 +30,6 @@ def unreachable_website() -> str:
         probe.bind(("127.0.0.1", 0))
         port = probe.getsockname()[1]
     return f"http://127.0.0.1:{port}"
-
-
-def publish(website, version: str) -> None:
-    """Puts a release with the stand-in clients on the website, signed with the test key."""
-    files = []
-    for name, source in (("plovatek_player.exe", harness.PLAYER), ("plovatek_studio.exe", harness.STUDIO)):
-        data = source.read_bytes()
-        files.append({"path": name, "sha256": website.put_release_file(data), "size": len(data)})
-    manifest = json.dumps({"version": version, "files": files}).encode()
-    website.put("/client/manifest.json", manifest)
-    website.put("/client/manifest.sig", raw_signature(manifest))
-
-
-def raw_signature(data: bytes) -> bytes:
-    """ECDSA P-256 over SHA-256 with the test release key, as 64 bytes r||s."""
-    key = harness.ROOT / "tests" / "keys" / "test_release_private.pem"
-    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", str(key)], input=data, capture_output=True,
-                         check=True).stdout
-    # SEQUENCE { INTEGER r, INTEGER s }, short lengths only (a P-256 signature is under 128 bytes).
-    assert der[0] == 0x30 and der[2] == 0x02
-    r_length = der[3]
-    r = der[4:4 + r_length]
-    assert der[4 + r_length] == 0x02
-    s = der[6 + r_length:6 + r_length + der[5 + r_length]]
-    return int.from_bytes(r, "big").to_bytes(32, "big") + int.from_bytes(s, "big").to_bytes(32, "big")
 
 
 def started(run, count: int = 1, wait: float = 10.0) -> list[dict]:
@@ -236,7 +210,7 @@ def test_registration_happens_only_with_the_launcher_copy(install_home, version_
 def test_a_first_install_makes_the_copy_registers_and_names_the_new_version(install_home, run_launcher, website,
                                                                           registry, no_shortcuts_left):
     registry.clean(*REGISTERED_KEYS)
-    publish(website, "3.0.0")
+    releases.publish(website.root, "3.0.0", {})
     run = run_launcher(["--website", website.url, "--home", install_home], expect_urls=1,
                        env=without_menu_builder())
     assert run.exit_code == 0
@@ -254,7 +228,7 @@ def test_a_current_txt_that_cannot_be_written_still_starts_the_version_just_chec
     # here (a folder stands in its way): the version the update has just checked is complete,
     # so its client starts.
     registry.clean(*REGISTERED_KEYS)
-    publish(website, "3.0.0")
+    releases.publish(website.root, "3.0.0", {})
     folder = install_version(install_home, "3.0.0", current=False)
     (install_home / "current.txt").mkdir()
     run = run_launcher(["plovatek:play?game=1", "--website", website.url, "--home", install_home],
