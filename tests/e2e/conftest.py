@@ -49,7 +49,7 @@ def _program_runner(tmp_path, url_handler):
 @pytest.fixture
 def run_launcher(_program_runner):
     """run_launcher(args, answers=(), env=None, timeout=30, cwd=None, exe=LAUNCHER,
-    expect_clients=0, expect_urls=0) -> ProgramRun. See harness.ProgramRunner.run."""
+    expect_clients=0, expect_urls=0, close_window_after=None) -> ProgramRun. See harness.ProgramRunner.run."""
 
     def run(args=(), *, exe: Path = harness.LAUNCHER, **options) -> harness.ProgramRun:
         return _program_runner.run(exe, args, **options)

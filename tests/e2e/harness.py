@@ -185,7 +185,7 @@ class ProgramRun:
     seconds: float
     boxes: list[Box]
     other_dialogs: list[dict]  # dialogs not titled "Plovatek" (a crash report, say): seen, not answered
-    window_states: list[dict]  # the progress window, one entry per change ("window", "windowGone")
+    window_states: list[dict]  # the progress window, one entry per change ("window", "windowClose", "windowGone")
     stdout: str
     wine_output: str  # stderr without the wine script's notes
     client_record: Path
@@ -224,10 +224,13 @@ class ProgramRun:
         for state in self.window_states:
             if state["kind"] == "windowGone":
                 lines.append(f"  progress window gone at {state['ms']} ms")
+            elif state["kind"] == "windowClose":
+                lines.append(f"  progress window sent WM_CLOSE at {state['ms']} ms")
             else:
                 lines.append(f"  progress window at {state['ms']} ms: {state['className']} {state['title']!r} "
                              f"client {state['client']['width']}x{state['client']['height']}"
-                             f" style {state['style']:#010x} visible {state['visible']}")
+                             f" style {state['style']:#010x} visible {state['visible']}"
+                             + (f" bar row {state['barRow']} text ink {state['textInk']}" if "barRow" in state else ""))
         lines += [f"  client started: {c['commandLine']!r} in {c['workingFolder']!r}" for c in self.clients()]
         lines += [f"  URL opened: {u['commandLine']!r}" for u in self.urls()]
         if self.stdout.strip():
@@ -252,7 +255,8 @@ class ProgramRunner:
         self.runs: list[ProgramRun] = []
 
     def run(self, exe: Path, args=(), *, answers=(), env: dict | None = None, timeout: float = 30,
-            cwd: Path | None = None, expect_clients: int = 0, expect_urls: int = 0) -> ProgramRun:
+            cwd: Path | None = None, expect_clients: int = 0, expect_urls: int = 0,
+            close_window_after: float | None = None) -> ProgramRun:
         """Starts the UI driver, runs exe with args (Path arguments become Windows paths) and
         waits for it to end (at most timeout seconds, then it is killed), then stops the driver.
 
@@ -263,6 +267,8 @@ class ProgramRunner:
                   PLOVATEK_URL_RECORD are set to this run's record files
         cwd       the program's working folder (default: this run's folder)
         expect_clients, expect_urls   wait until that many records have arrived before returning
+        close_window_after   seconds after the progress window shows, close it as the user would
+                  (WM_CLOSE); recorded as a state of kind "windowClose"
         """
         folder = self.folder / f"run{len(self.runs) + 1}"
         folder.mkdir(parents=True)
@@ -282,6 +288,8 @@ class ProgramRunner:
                           "--timeout", str(timeout + 60)]
         if answers:
             driver_command += ["--answers", ",".join(answers)]
+        if close_window_after is not None:
+            driver_command += ["--close-window-after", str(close_window_after)]
         with open(folder / "driver.stderr", "wb") as driver_err:
             driver = subprocess.Popen(driver_command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                       stderr=driver_err)
@@ -314,7 +322,7 @@ class ProgramRunner:
             seconds=seconds,
             boxes=[Box.from_record(line) for line in lines if line["kind"] == "box"],
             other_dialogs=[line for line in lines if line["kind"] == "otherDialog"],
-            window_states=[line for line in lines if line["kind"] in ("window", "windowGone")],
+            window_states=[line for line in lines if line["kind"] in ("window", "windowClose", "windowGone")],
             stdout=(folder / "stdout").read_text(encoding="utf-8", errors="replace"),
             wine_output=wine_said((folder / "stderr").read_bytes()),
             client_record=client_record,

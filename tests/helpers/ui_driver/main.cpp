@@ -59,6 +59,7 @@ struct Options {
   std::vector<Answer> answers;
   std::wstring stop;
   double timeoutSeconds = 300;
+  double closeWindowAfterSeconds = -1;  // negative: never close the progress window
 };
 
 bool ParseOptions(int argc, wchar_t** argv, Options& options) {
@@ -72,6 +73,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
       options.stop = value;
     } else if (name == L"--timeout") {
       options.timeoutSeconds = std::wcstod(value.c_str(), nullptr);
+    } else if (name == L"--close-window-after") {
+      options.closeWindowAfterSeconds = std::wcstod(value.c_str(), nullptr);
     } else if (name == L"--answers") {
       size_t start = 0;
       while (start <= value.size() && !value.empty()) {
@@ -151,6 +154,8 @@ class Driver {
     std::erase_if(answered_, [&](HWND w) { return !present.count(w); });
     std::erase_if(othersReported_, [&](HWND w) { return !present.count(w); });
     std::erase_if(firstSeen_, [&](const auto& entry) { return !present.count(entry.first); });
+    std::erase_if(firstVisible_, [&](const auto& entry) { return !present.count(entry.first); });
+    std::erase_if(closed_, [&](HWND w) { return !present.count(w); });
   }
 
   void HandleDialog(HWND box) {
@@ -218,10 +223,27 @@ class Driver {
   void WatchProgressWindow(HWND window) {
     const std::string state = DescribeProgressWindow(window).Text();
     auto& last = windowStates_[window];
-    if (state == last) return;
-    last = state;
-    // state ends with '}': append the time inside the object.
-    out_.Line(state.substr(0, state.size() - 1) + ",\"ms\":" + std::to_string(Elapsed()) + "}");
+    if (state != last) {
+      last = state;
+      // state ends with '}': append the time inside the object.
+      out_.Line(state.substr(0, state.size() - 1) + ",\"ms\":" + std::to_string(Elapsed()) + "}");
+    }
+    MaybeClose(window);
+  }
+
+  // As the user's close button does: WM_CLOSE, once, when the window has been
+  // visible for the time asked for.
+  void MaybeClose(HWND window) {
+    if (options_.closeWindowAfterSeconds < 0 || closed_.count(window) || !IsWindowVisible(window)) return;
+    const ULONGLONG shown = firstVisible_.emplace(window, GetTickCount64()).first->second;
+    if (GetTickCount64() - shown < static_cast<ULONGLONG>(options_.closeWindowAfterSeconds * 1000)) return;
+    JsonObject record;
+    record.AddText("kind", L"windowClose")
+        .AddNumber("hwnd", static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(window)))
+        .AddNumber("ms", Elapsed());
+    out_.Line(record.Text());  // before the close: the launcher may end right after it
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    closed_.insert(window);
   }
 
   const Options& options_;
@@ -232,6 +254,8 @@ class Driver {
   std::set<HWND> othersReported_;
   std::map<HWND, ULONGLONG> firstSeen_;
   std::map<HWND, std::string> windowStates_;
+  std::map<HWND, ULONGLONG> firstVisible_;
+  std::set<HWND> closed_;
 };
 
 bool Exists(const std::wstring& path) {
@@ -246,7 +270,9 @@ int wmain(int argc, wchar_t** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
     std::fputs(
-        "usage: ui_driver [--out FILE] [--answers yes,no,ok,...] [--stop FILE] [--timeout SECONDS]\n", stderr);
+        "usage: ui_driver [--out FILE] [--answers yes,no,ok,...] [--stop FILE] [--timeout SECONDS]\n"
+        "                 [--close-window-after SECONDS]\n",
+        stderr);
     return 64;
   }
   Output out;
