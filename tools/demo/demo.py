@@ -56,13 +56,13 @@ def build_launcher(key: str) -> None:
     run("cmake", "--build", out, "-j2", "--target", "PlovatekLauncher", stdout=subprocess.DEVNULL)
 
 
-def make_release(version: str, player_note: str) -> Path:
+def make_release(version: str, notes: str) -> Path:
     folder = DEMO / "releases" / version
     shutil.rmtree(folder, ignore_errors=True)
     (folder / "content").mkdir(parents=True)
     shutil.copy(harness.PLAYER, folder / "plovatek_player.exe")
     shutil.copy(harness.STUDIO, folder / "plovatek_studio.exe")
-    (folder / "content" / "notes.txt").write_text(player_note)
+    (folder / "content" / "notes.txt").write_text(notes)
     (folder / "content" / "world.pak").write_bytes(os.urandom(2 * 1024 * 1024) if version == "1.0" else
                                                    (DEMO / "releases" / "1.0" / "content" / "world.pak").read_bytes())
     return folder
@@ -150,6 +150,8 @@ def main() -> int:
     run(TOOL, "stamp", "--address", address, LAUNCHER, download)
     show("stamped download", download.relative_to(ROOT))
     server = start_nginx(port)
+    # The demo's Windows has no browser: its web handler records what it was asked to open.
+    harness.point_web_links_at(f'"{harness.windows_path(harness.URL_RECORDER)}" "%1"')
     runner = harness.ProgramRunner(DEMO / "runs")
     try:
         home = install_home()
@@ -175,7 +177,7 @@ def main() -> int:
         show("player command line", client["commandLine"])
         show("player working folder", client["workingFolder"])
 
-        step("3. Release 1.1 changes the player only: the next start fetches just that file")
+        step("3. Release 1.1 changes one file: the next start fetches just that one")
         publish("1.1", make_release("1.1", "second release"))
         mark = log_length()
         third = runner.run(home / "PlovatekLauncher.exe", ["--no-start"], timeout=60)
