@@ -1,67 +1,21 @@
 #include "net/download.h"
 
-#include <winsock2.h>
-#include <ws2tcpip.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "test_website.h"
 
 namespace plovatek {
 namespace {
 
-// A one-connection-at-a-time HTTP server on 127.0.0.1 that answers every request
-// with the same raw response and remembers the request it saw.
-class RawServer {
- public:
-  explicit RawServer(std::string response) : response_(std::move(response)) {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    listen(listener_, 4);
-    thread_ = std::thread([this] { Serve(); });
-  }
-  ~RawServer() {
-    closesocket(listener_);
-    thread_.join();
-    WSACleanup();
-  }
-  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
-  std::string request() const { return request_; }
-
- private:
-  void Serve() {
-    while (true) {
-      const SOCKET client = accept(listener_, nullptr, nullptr);
-      if (client == INVALID_SOCKET) return;
-      char buffer[4096];
-      std::string seen;
-      while (seen.find("\r\n\r\n") == std::string::npos) {
-        const int n = recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0) break;
-        seen.append(buffer, n);
-      }
-      request_ = seen;
-      send(client, response_.data(), static_cast<int>(response_.size()), 0);
-      shutdown(client, SD_SEND);
-      closesocket(client);
-    }
-  }
-
-  std::string response_;
-  SOCKET listener_ = INVALID_SOCKET;
-  unsigned short port_ = 0;
-  std::thread thread_;
-  std::string request_;
+// The test website, answering the one path a test asks for with a raw response.
+struct RawServer {
+  explicit RawServer(std::string response) { site.Set(kPath, {200, "", std::move(response)}); }
+  std::string Url() const { return site.address() + kPath; }
+  static constexpr char kPath[] = "/client/files/abc?q=1";
+  TestWebsite site;
 };
 
 struct Outcome {
@@ -84,7 +38,7 @@ Outcome Download(const std::string& url, std::uint64_t expected = 0) {
 TEST(DownloadUrl, ReadsAWholeBodyAndReportsProgress) {
   const std::string body(100000, 'x');
   RawServer server("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\nConnection: close\r\n\r\n" + body);
-  const Outcome o = Download(server.Url("/client/files/abc?q=1"), 12345);
+  const Outcome o = Download(server.Url(), 12345);
   EXPECT_TRUE(o.ok);
   EXPECT_TRUE(o.reached);
   EXPECT_EQ(o.body, body);
@@ -92,13 +46,13 @@ TEST(DownloadUrl, ReadsAWholeBodyAndReportsProgress) {
   ASSERT_FALSE(o.progress.empty());
   EXPECT_EQ(o.progress.back().first, 100000u);
   for (const auto& [received, expected] : o.progress) EXPECT_EQ(expected, 12345u);
-  EXPECT_EQ(server.request().rfind("GET /client/files/abc?q=1 HTTP/1.1\r\n", 0), 0u) << server.request();
-  EXPECT_NE(server.request().find("User-Agent: PlovatekLauncher/1.0\r\n"), std::string::npos) << server.request();
+  EXPECT_EQ(server.site.lastRequestHead().rfind("GET /client/files/abc?q=1 HTTP/1.1\r\n", 0), 0u) << server.site.lastRequestHead();
+  EXPECT_NE(server.site.lastRequestHead().find("User-Agent: PlovatekLauncher/1.0\r\n"), std::string::npos) << server.site.lastRequestHead();
 }
 
 TEST(DownloadUrl, EmptyBodyGivesNoProgressCall) {
   RawServer server("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-  const Outcome o = Download(server.Url("/x"));
+  const Outcome o = Download(server.Url());
   EXPECT_TRUE(o.ok);
   EXPECT_EQ(o.body, "");
   EXPECT_TRUE(o.progress.empty());
@@ -116,7 +70,7 @@ TEST(DownloadUrl, StatusOtherThan200IsAnAnswerButAFailure) {
   };
   for (const Case& c : cases) {
     RawServer server(std::string(c.statusLine) + "\r\nContent-Length: 5\r\nConnection: close\r\n\r\nhello");
-    const Outcome o = Download(server.Url("/client/manifest.json"));
+    const Outcome o = Download(server.Url());
     EXPECT_FALSE(o.ok) << c.statusLine;
     EXPECT_TRUE(o.reached) << c.statusLine;
     EXPECT_EQ(o.error, c.error);
@@ -128,8 +82,8 @@ TEST(DownloadUrl, UnreachableAndMalformedAddresses) {
   // A port nobody listens on: take one from a server that has gone again.
   std::string url;
   {
-    RawServer gone("");
-    url = gone.Url("/client/manifest.json");
+    TestWebsite gone;
+    url = gone.address() + "/client/manifest.json";
   }
   Outcome o = Download(url);
   EXPECT_FALSE(o.ok);
