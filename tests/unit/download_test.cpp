@@ -90,7 +90,7 @@ TEST(DownloadUrl, UnreachableAndMalformedAddresses) {
   EXPECT_FALSE(o.reached);
   EXPECT_EQ(o.error, "Couldn't reach 127.0.0.1 (is the internet on?)");
 
-  for (const char* bad : {"ftp://a.example/x", "not a url", "http://a.example:70000/x", ""}) {
+  for (const char* bad : {"ftp://a.example/x", "not a url", "http://a.example:70000/x", "", "http://caf\xE9.example"}) {
     o = Download(bad);
     EXPECT_FALSE(o.ok);
     EXPECT_FALSE(o.reached);

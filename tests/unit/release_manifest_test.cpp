@@ -117,6 +117,13 @@ TEST_F(ReleaseManifestTest, FaultsOfTheDocument) {
       {R"({"version":"1.0"})", Sense("no files")},
       {Manifest("1.0", "[" + Entry("a") + ",7]"), Sense("bad file")},
       {Manifest("1.0", "[" + Entry("/a") + "," + Entry("b") + "]"), Sense("bad file")},
+      // A path names a file on Windows only through the strict UTF-8 conversion.
+      {Manifest("1.0", "[" + Entry("caf\xC3\xA9/\xF0\x9F\x98\x80.pak") + "]"), ""},
+      {Manifest("1.0", "[" + Entry("a\xFF") + "]"), Sense("bad file")},
+      {Manifest("1.0", "[" + Entry("caf\xC3") + "]"), Sense("bad file")},
+      {Manifest("1.0", "[" + Entry("a\xC0\xAF" "b") + "]"), Sense("bad file")},  // an overlong '/'
+      {Manifest("1.0", "[" + Entry("\\uD83D\\uDE00") + "]"), Sense("bad file")},  // halves, unpaired
+      {Manifest("1.0", one, R"(,"launcher":)" + Entry("\xED\xA0\x80")), Sense("bad launcher")},
       {Manifest("1.0", one, R"(,"launcher":null)"), Sense("bad launcher")},
       {Manifest("1.0", one, R"(,"launcher":{})"), Sense("bad launcher")},
       {Manifest("1.0", one, R"(,"launcher":)" + Entry("..")), Sense("bad launcher")},

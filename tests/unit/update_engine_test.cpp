@@ -249,6 +249,17 @@ TEST_F(UpdateEngine, FailedFilesStopTheBuildAndLeaveCurrentAlone) {
   EXPECT_EQ(InstalledVersionFolder(home_), home_ / "Versions" / "A");
 }
 
+TEST_F(UpdateEngine, APathWindowsCannotNameFailsTheUpdateWithASentence) {
+  Publish("A", {{"plovatek_player.exe", "a"}});
+  ASSERT_TRUE(Run().upToDate);
+  Publish("B", {{"plovatek_player.exe", "b"}, {"caf\xE9.pak", "latin-1, not UTF-8"}});
+  const UpdateResult r = Run();
+  EXPECT_FALSE(r.upToDate);
+  EXPECT_EQ(r.error, "The update's list of files doesn't make sense (bad file)");
+  EXPECT_EQ(FileRequests(), 0u);
+  EXPECT_EQ(Read(home_ / "current.txt"), "A\n");
+}
+
 TEST_F(UpdateEngine, AFolderThatCannotBeReplacedFailsTheSwitch) {
   // A version folder without its marker, holding a file that is open elsewhere.
   const fs::path held = home_ / "Versions" / "B" / "held.txt";

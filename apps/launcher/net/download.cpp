@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "messages.h"
@@ -24,7 +25,15 @@ bool DownloadUrl(std::string_view url, std::string& body, std::string& error, bo
                  std::uint64_t expectedSize, const DownloadProgress& progress) {
   reached = false;
   body.clear();
-  const std::wstring wideUrl = Utf8ToWide(url);
+  // A website address may hold any byte from 0x7F up; one that is not UTF-8
+  // names nothing WinHTTP could reach, and must not throw out of the update.
+  std::wstring wideUrl;
+  try {
+    wideUrl = Utf8ToWide(url);
+  } catch (const std::range_error&) {
+    error = "That isn't a web address: " + std::string(url);
+    return false;
+  }
 
   wchar_t host[256] = {};
   wchar_t path[2048] = {};

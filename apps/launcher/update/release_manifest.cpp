@@ -8,6 +8,42 @@
 #include <stdexcept>
 
 namespace plovatek {
+namespace {
+
+// Well-formed UTF-8 as the strict conversion to UTF-16 takes it: no stray or
+// missing continuation bytes, no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsWellFormedUtf8(std::string_view text) {
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto byte = static_cast<unsigned char>(text[i + k]);
+      if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool ParseReleaseManifest(std::string_view manifestBytes, std::string_view signatureBytes, ReleaseManifest& manifest,
                           std::string& error) {
@@ -56,7 +92,9 @@ bool ReadManifestFile(const JsonValue& value, ManifestFile& file) {
   // up have no conversion to 64 bits (the cast would be undefined).
   if (!(size->number >= 0.0 && size->number < 18446744073709551616.0)) return false;
   file.size = static_cast<std::uint64_t>(size->number);  // drops the fraction
-  return IsSafeRelativePath(file.path) && IsFingerprintText(file.sha256);
+  // A path that is not UTF-8 names no file on Windows: writing it could only fail
+  // by an exception, so the entry is refused here, before anything is fetched.
+  return IsSafeRelativePath(file.path) && IsWellFormedUtf8(file.path) && IsFingerprintText(file.sha256);
 }
 
 bool IsSafeRelativePath(std::string_view path) {

@@ -38,8 +38,8 @@ bool ParseReleaseManifest(std::string_view manifestBytes, std::string_view signa
 bool ParseReleaseManifest(std::string_view manifestBytes, std::string_view signatureBytes, PublicKeyBytes publicKey,
                           ReleaseManifest& manifest, std::string& error);
 
-// True for a valid file entry. An object gets path and sha256 filled before
-// they are tested, so on false the entry may be partly filled.
+// True for a valid file entry (its path also well-formed UTF-8). An object gets
+// path and sha256 filled before they are tested, so on false the entry may be partly filled.
 bool ReadManifestFile(const JsonValue& value, ManifestFile& file);
 
 // 1 to 300 bytes, not starting with '/' or '\', no ':', and no empty, "." or
