@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "association_watcher.h"
 #include "install_home.h"
 
 namespace plovatek {
@@ -132,6 +133,18 @@ TEST_F(Registration, TheShellIsToldOnlyWhenAnIconChanges) {
   EXPECT_TRUE(RegisterFileTypes(quoted, L"C:\\P\\Versions\\1\\plovatek_studio.exe"));
   EXPECT_FALSE(RegisterFileTypes(quoted, L"C:\\P\\Versions\\1\\plovatek_studio.exe"));
   EXPECT_TRUE(RegisterFileTypes(quoted, L"C:\\P\\Versions\\2\\plovatek_studio.exe"));
+}
+
+TEST_F(Registration, TheShellIsToldOnTheFirstRunAndAfterAVersionChangeOnly) {
+  testing::AssociationWatcher watcher;
+  ASSERT_TRUE(watcher.Watching());
+  const std::filesystem::path launcher = home_ / L"PlovatekLauncher.exe";
+  RegisterWithWindows(home_, launcher, "", "7");
+  EXPECT_EQ(watcher.Count(), 1);
+  RegisterWithWindows(home_, launcher, "", "7");
+  EXPECT_EQ(watcher.Count(), 1) << "identical associations were announced again";
+  RegisterWithWindows(home_, launcher, "", "8");
+  EXPECT_EQ(watcher.Count(), 2);
 }
 
 TEST_F(Registration, EstimatedSizeWithoutVersionsIsOne) {

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "association_watcher.h"
 #include "install_home.h"
 
 namespace plovatek {
@@ -51,7 +54,10 @@ TEST(RemoveFromWindows, TakesOffKeysStartMenuFolderAndDesktopShortcut) {
   ASSERT_TRUE(WriteWholeFile(startMenu / L"a user file.txt", "x"));
   ASSERT_TRUE(WriteWholeFile(desktopLink, "x"));
 
+  testing::AssociationWatcher watcher;
+  ASSERT_TRUE(watcher.Watching());
   RemoveFromWindows(L"C:\\unused");
+  EXPECT_EQ(watcher.Count(), 1);
 
   for (const wchar_t* key : keys) EXPECT_FALSE(KeyExists(key)) << key;
   EXPECT_FALSE(KeyExists(L"Software\\Classes\\plovatek"));
@@ -62,6 +68,7 @@ TEST(RemoveFromWindows, TakesOffKeysStartMenuFolderAndDesktopShortcut) {
 
   // A second run finds nothing and ends quietly.
   RemoveFromWindows(L"C:\\unused");
+  EXPECT_EQ(watcher.Count(), 2) << "the shell is told on every removal";
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.txt-plovatek-test");
 }
 
