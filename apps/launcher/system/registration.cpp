@@ -4,6 +4,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <system_error>
 
@@ -46,7 +48,10 @@ bool DefaultValueDiffers(const std::wstring& keyPath, const std::wstring& text) 
       ERROR_SUCCESS) {
     return true;
   }
-  return std::wstring_view(buffer) != text;
+  // Compare what was read, by its size: a zero inside the value must not end the text early.
+  std::wstring_view read(buffer, std::min<size_t>(size / sizeof(wchar_t), std::size(buffer)));
+  if (!read.empty() && read.back() == L'\0') read.remove_suffix(1);
+  return read != text;
 }
 
 }  // namespace
