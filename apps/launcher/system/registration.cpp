@@ -74,12 +74,18 @@ bool RegisterFileTypes(const std::wstring& quotedLauncherPath, const std::filesy
 std::uint32_t EstimatedSize(const std::filesystem::path& installHome) {
   std::uint64_t total = 0;
   std::error_code error;
-  // Directory links and junctions are listed but not entered (no follow option).
   std::filesystem::recursive_directory_iterator walk(installHome / kVersionsFolder, error);
   const std::filesystem::recursive_directory_iterator end;
   while (!error && walk != end) {
     std::error_code entryError;
-    if (walk->is_regular_file(entryError)) {
+    // Directory links and junctions are listed but not entered: the library's walk
+    // on Windows takes them for plain folders, whatever its follow option says.
+    if (walk->is_directory(entryError)) {
+      const DWORD attributes = GetFileAttributesW(walk->path().c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        walk.disable_recursion_pending();
+      }
+    } else if (walk->is_regular_file(entryError)) {
       const std::uintmax_t size = walk->file_size(entryError);
       if (!entryError) total += size;
     }
