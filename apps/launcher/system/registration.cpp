@@ -79,12 +79,12 @@ std::uint32_t EstimatedSize(const std::filesystem::path& installHome) {
   while (!error && walk != end) {
     std::error_code entryError;
     // Directory links and junctions are listed but not entered: the library's walk
-    // on Windows takes them for plain folders, whatever its follow option says.
-    if (walk->is_directory(entryError)) {
-      const DWORD attributes = GetFileAttributesW(walk->path().c_str());
-      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        walk.disable_recursion_pending();
-      }
+    // on Windows takes them for plain folders, whatever its follow option says, and
+    // one whose target is gone would end the walk. Their own attributes tell them apart.
+    const DWORD attributes = GetFileAttributesW(walk->path().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      walk.disable_recursion_pending();
     } else if (walk->is_regular_file(entryError)) {
       const std::uintmax_t size = walk->file_size(entryError);
       if (!entryError) total += size;
