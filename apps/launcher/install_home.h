@@ -54,6 +54,11 @@ bool ReadWholeFile(const std::filesystem::path& path, std::string& bytes);
 // Creates missing parent folders (failures ignored), then writes all bytes.
 bool WriteWholeFile(const std::filesystem::path& path, std::string_view bytes);
 
+// Deletes a file, or a folder with everything in it, as far as it can: an entry
+// that cannot go stays and the rest still goes. Directory links and junctions
+// are deleted as links and never entered, so nothing outside the folder is touched.
+void RemoveTree(const std::filesystem::path& path);
+
 // SHGetKnownFolderPath with no flags; empty on failure.
 std::wstring KnownFolderPath(const _GUID& folderId);
 

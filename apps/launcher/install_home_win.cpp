@@ -2,6 +2,9 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <system_error>
+#include <vector>
+
 #include "install_home.h"
 #include "win/unique_handle.h"
 
@@ -13,6 +16,26 @@ std::wstring KnownFolderPath(const _GUID& folderId) {
   const HRESULT result = SHGetKnownFolderPath(folderId, 0, nullptr, buffer.put());
   if (FAILED(result) || !buffer) return {};
   return std::wstring(buffer.get());
+}
+
+void RemoveTree(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  // std::filesystem::remove_all is no use here: on Windows it follows junctions and
+  // directory links into whatever they point at, and it stops at the first failure.
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    std::vector<std::filesystem::path> entries;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+      entries.push_back(it->path());
+    }
+    for (const std::filesystem::path& entry : entries) RemoveTree(entry);
+  }
+  RemoveDirectoryW(path.c_str());  // a link goes as itself
 }
 
 std::filesystem::path DefaultInstallHome() {

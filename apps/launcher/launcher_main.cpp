@@ -18,7 +18,7 @@ int RemovePlatform(const std::filesystem::path& home) {
 
   RemoveFromWindows(home);
   std::error_code ignored;
-  std::filesystem::remove_all(home / kVersionsFolder, ignored);
+  RemoveTree(home / kVersionsFolder);
   std::filesystem::remove(home / kCurrentFile, ignored);
   std::filesystem::remove(home / kWebsiteFile, ignored);
 

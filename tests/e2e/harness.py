@@ -6,6 +6,7 @@ Everything here expects the Wine set-up of ./dev (WINEPREFIX, DISPLAY, a persist
 
 from __future__ import annotations
 
+import getpass
 import json
 import os
 import re
@@ -27,6 +28,7 @@ STUDIO = HELPERS / "plovatek_studio.exe"
 URL_RECORDER = HELPERS / "url_recorder.exe"
 SHELL_OPEN = HELPERS / "shell_open.exe"
 SHOW_BOX = HELPERS / "show_box.exe"
+READ_SHORTCUT = HELPERS / "read_shortcut.exe"
 WINEPREFIX = Path(os.environ.get("WINEPREFIX", BUILD / "wineprefix"))
 
 # Names inside the install home.
@@ -350,6 +352,32 @@ class ProgramRunner:
 
     def summary(self) -> str:
         return "\n".join(f"run {i + 1}: {run}" for i, run in enumerate(self.runs))
+
+
+# --- the Wine user's folders and shortcuts ---------------------------------------------------------
+
+def user_folder() -> Path:
+    """The Wine user's profile folder in the prefix (C:\\users\\<name>); ./dev makes its Desktop and
+    the like real folders, so shortcuts made under Wine land here."""
+    return WINEPREFIX / "drive_c" / "users" / getpass.getuser()
+
+
+def start_menu_programs() -> Path:
+    """The Programs known folder of the Start menu."""
+    return user_folder() / "AppData" / "Roaming" / "Microsoft" / "Windows" / "Start Menu" / "Programs"
+
+
+def desktop() -> Path:
+    return user_folder() / "Desktop"
+
+
+def read_shortcut(path: Path) -> dict | None:
+    """A .lnk file read back through the shell link object: path, arguments, workingFolder,
+    description, iconPath, iconIndex; None when it cannot be loaded."""
+    result = wine(READ_SHORTCUT, Path(path), check=False)
+    if result.returncode != 0:
+        return None
+    return json.loads(result.stdout.decode("utf-8").strip().splitlines()[-1])
 
 
 # --- the registry, read and changed through Wine --------------------------------------------------

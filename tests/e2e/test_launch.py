@@ -272,4 +272,6 @@ def test_the_window_shows_while_the_update_waits_and_closing_it_ends_with_exit_c
     assert 24 <= ink["left"] and ink["right"] <= 416 and 28 <= ink["top"] and ink["bottom"] <= 70
 
     kinds = [state["kind"] for state in run.window_states]
-    assert kinds[-2:] == ["windowClose", "windowGone"]
+    assert kinds[-1] == "windowGone" and "windowClose" in kinds
+    # Between the close and its end the driver may catch the window being destroyed, never shown.
+    assert not any(state["visible"] for state in run.window_states[kinds.index("windowClose") + 1:-1])

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "association_watcher.h"
 #include "install_home.h"
 
 namespace plovatek {
@@ -132,6 +133,61 @@ TEST_F(Registration, TheShellIsToldOnlyWhenAnIconChanges) {
   EXPECT_TRUE(RegisterFileTypes(quoted, L"C:\\P\\Versions\\1\\plovatek_studio.exe"));
   EXPECT_FALSE(RegisterFileTypes(quoted, L"C:\\P\\Versions\\1\\plovatek_studio.exe"));
   EXPECT_TRUE(RegisterFileTypes(quoted, L"C:\\P\\Versions\\2\\plovatek_studio.exe"));
+}
+
+TEST_F(Registration, TheShellIsToldOnTheFirstRunAndAfterAVersionChangeOnly) {
+  testing::AssociationWatcher watcher;
+  ASSERT_TRUE(watcher.Watching());
+  const std::filesystem::path launcher = home_ / L"PlovatekLauncher.exe";
+  RegisterWithWindows(home_, launcher, "", "7");
+  EXPECT_EQ(watcher.Count(), 1);
+  RegisterWithWindows(home_, launcher, "", "7");
+  EXPECT_EQ(watcher.Count(), 1) << "identical associations were announced again";
+  RegisterWithWindows(home_, launcher, "", "8");
+  EXPECT_EQ(watcher.Count(), 2);
+}
+
+void SetIconValue(const wchar_t* progId, DWORD type, const void* data, DWORD bytes) {
+  const std::wstring key = std::wstring(L"Software\\Classes\\") + progId + L"\\DefaultIcon";
+  HKEY handle = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExW(handle, nullptr, 0, type, static_cast<const BYTE*>(data), bytes);
+  RegCloseKey(handle);
+}
+
+// What is stored counts as the icon text only when it is exactly that text.
+TEST_F(Registration, StoredIconValuesThatAreNotExactlyTheTextCountAsChanged) {
+  const std::wstring quoted = L"\"C:\\P\\PlovatekLauncher.exe\"";
+  const std::filesystem::path studio = L"C:\\P\\Versions\\1\\plovatek_studio.exe";
+  const std::wstring icon = L"\"" + studio.native() + L"\",0";
+  const DWORD number = 1;
+  struct Case {
+    const char* what;
+    DWORD type;
+    std::wstring text;  // stored as is, as many units as it holds
+    bool changed;
+  };
+  const Case cases[] = {
+      {"the text and its terminator", REG_SZ, icon + L'\0', false},
+      {"the text without a terminator", REG_SZ, icon, false},
+      {"the text, a zero, then more", REG_SZ, icon + std::wstring(L"\0,1\0", 4), true},
+      {"the text less its last unit", REG_SZ, icon.substr(0, icon.size() - 1) + L'\0', true},
+      {"the text in another case", REG_SZ, L"\"C:\\P\\VERSIONS\\1\\plovatek_studio.exe\",0" + std::wstring(1, L'\0'), true},
+      {"longer than 2048 bytes", REG_SZ, std::wstring(1100, L'a') + L'\0', true},
+      {"a number", REG_DWORD, L"", true},
+  };
+  for (const Case& c : cases) {
+    Clean();
+    for (const wchar_t* progId : {L"Plovatek.Place", L"Plovatek.Model"}) {
+      if (c.type == REG_DWORD) {
+        SetIconValue(progId, REG_DWORD, &number, sizeof number);
+      } else {
+        SetIconValue(progId, REG_SZ, c.text.data(), static_cast<DWORD>(c.text.size() * sizeof(wchar_t)));
+      }
+    }
+    EXPECT_EQ(RegisterFileTypes(quoted, studio), c.changed) << c.what;
+  }
 }
 
 TEST_F(Registration, EstimatedSizeWithoutVersionsIsOne) {

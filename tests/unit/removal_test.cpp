@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <string>
+#include <vector>
 
+#include "association_watcher.h"
 #include "install_home.h"
 
 namespace plovatek {
@@ -51,7 +54,10 @@ TEST(RemoveFromWindows, TakesOffKeysStartMenuFolderAndDesktopShortcut) {
   ASSERT_TRUE(WriteWholeFile(startMenu / L"a user file.txt", "x"));
   ASSERT_TRUE(WriteWholeFile(desktopLink, "x"));
 
+  testing::AssociationWatcher watcher;
+  ASSERT_TRUE(watcher.Watching());
   RemoveFromWindows(L"C:\\unused");
+  EXPECT_EQ(watcher.Count(), 1);
 
   for (const wchar_t* key : keys) EXPECT_FALSE(KeyExists(key)) << key;
   EXPECT_FALSE(KeyExists(L"Software\\Classes\\plovatek"));
@@ -62,7 +68,31 @@ TEST(RemoveFromWindows, TakesOffKeysStartMenuFolderAndDesktopShortcut) {
 
   // A second run finds nothing and ends quietly.
   RemoveFromWindows(L"C:\\unused");
+  EXPECT_EQ(watcher.Count(), 2) << "the shell is told on every removal";
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Classes\\.txt-plovatek-test");
+}
+
+// A file held open without delete sharing cannot go; nothing else stays for it.
+TEST(RemoveFromWindows, AFileInUseKeepsOnlyItselfInTheStartMenuFolder) {
+  const std::filesystem::path startMenu = std::filesystem::path(KnownFolderPath(FOLDERID_Programs)) / L"Plovatek";
+  std::vector<std::filesystem::path> files;
+  for (int i = 0; i < 12; ++i) files.push_back(startMenu / (L"file " + std::to_wstring(i) + L".txt"));
+  files.push_back(startMenu / L"sub" / L"inner.txt");
+  for (const auto& file : files) ASSERT_TRUE(WriteWholeFile(file, "x"));
+  const std::filesystem::path held = files[5];
+  HANDLE open = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(open, INVALID_HANDLE_VALUE);
+
+  RemoveFromWindows(L"C:\\unused");
+  std::vector<std::filesystem::path> left;
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(startMenu, error), end; !error && it != end; it.increment(error))
+    left.push_back(it->path());
+  CloseHandle(open);
+  EXPECT_EQ(left, std::vector<std::filesystem::path>{held});
+
+  RemoveFromWindows(L"C:\\unused");
+  EXPECT_FALSE(std::filesystem::exists(startMenu));
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 #include <system_error>
 
@@ -46,7 +48,10 @@ bool DefaultValueDiffers(const std::wstring& keyPath, const std::wstring& text) 
       ERROR_SUCCESS) {
     return true;
   }
-  return std::wstring_view(buffer) != text;
+  // Compare what was read, by its size: a zero inside the value must not end the text early.
+  std::wstring_view read(buffer, std::min<size_t>(size / sizeof(wchar_t), std::size(buffer)));
+  if (!read.empty() && read.back() == L'\0') read.remove_suffix(1);
+  return read != text;
 }
 
 }  // namespace
@@ -69,12 +74,18 @@ bool RegisterFileTypes(const std::wstring& quotedLauncherPath, const std::filesy
 std::uint32_t EstimatedSize(const std::filesystem::path& installHome) {
   std::uint64_t total = 0;
   std::error_code error;
-  // Directory links and junctions are listed but not entered (no follow option).
   std::filesystem::recursive_directory_iterator walk(installHome / kVersionsFolder, error);
   const std::filesystem::recursive_directory_iterator end;
   while (!error && walk != end) {
     std::error_code entryError;
-    if (walk->is_regular_file(entryError)) {
+    // Directory links and junctions are listed but not entered: the library's walk
+    // on Windows takes them for plain folders, whatever its follow option says, and
+    // one whose target is gone would end the walk. Their own attributes tell them apart.
+    const DWORD attributes = GetFileAttributesW(walk->path().c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      walk.disable_recursion_pending();
+    } else if (walk->is_regular_file(entryError)) {
       const std::uintmax_t size = walk->file_size(entryError);
       if (!entryError) total += size;
     }

@@ -29,7 +29,7 @@ void RemoveFromWindows(const std::filesystem::path& installHome) {
   const std::wstring programs = KnownFolderPath(FOLDERID_Programs);
   if (!programs.empty()) {
     const std::filesystem::path startMenu = std::filesystem::path(programs) / kStartMenuFolderName;
-    if (!std::filesystem::remove(startMenu, ignored)) std::filesystem::remove_all(startMenu, ignored);
+    if (!std::filesystem::remove(startMenu, ignored)) RemoveTree(startMenu);
   }
   const std::wstring desktop = KnownFolderPath(FOLDERID_Desktop);
   if (!desktop.empty()) std::filesystem::remove(std::filesystem::path(desktop) / kStudioShortcutName, ignored);
