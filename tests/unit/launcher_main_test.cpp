@@ -29,15 +29,22 @@ TEST(LauncherMain, WithoutAnyInstallHomeItEndsPlainlyWithExitCode1) {
   EXPECT_NE(g_texts[0].find(L"can't find a folder to install into"), std::wstring::npos);
 }
 
-TEST(LauncherMain, HomeGivenOnTheCommandLineNeedsNoDefault) {
-  g_texts.clear();
-  const MessageBoxFunction previous = ReplaceMessageBoxForTesting(&RecordAndAnswerNo);
-  EXPECT_EQ(LauncherMain({"--uninstall", "--home", "Q:\\some home"}, std::filesystem::path()), 0);
-  ReplaceMessageBoxForTesting(previous);
-  ASSERT_EQ(g_texts.size(), 1u);
-  EXPECT_EQ(g_texts[0],
-            L"Take Plovatek off this computer?\n\nYour own places and saves stay in Q:\\some home (delete that "
-            L"folder too if you don't want them).");
+TEST(LauncherMain, AHomeGivenOnTheCommandLineIsTakenAsItIs) {
+  struct Case {
+    const char* home;
+    std::filesystem::path defaultHome;
+  };
+  // No default needed; and an empty value is a folder like any other text (the current one).
+  const Case cases[] = {{"Q:\\some home", std::filesystem::path()}, {"", "Q:\\default"}};
+  for (const Case& c : cases) {
+    g_texts.clear();
+    const MessageBoxFunction previous = ReplaceMessageBoxForTesting(&RecordAndAnswerNo);
+    EXPECT_EQ(LauncherMain({"--uninstall", "--home", c.home}, c.defaultHome), 0) << c.home;
+    ReplaceMessageBoxForTesting(previous);
+    ASSERT_EQ(g_texts.size(), 1u);
+    EXPECT_EQ(g_texts[0], L"Take Plovatek off this computer?\n\nYour own places and saves stay in " + Utf8ToWide(c.home) +
+                              L" (delete that folder too if you don't want them).");
+  }
 }
 
 // Stand-ins for the module-name query, for a launcher whose file name is longer
