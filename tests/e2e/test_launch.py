@@ -71,6 +71,21 @@ def test_a_link_with_a_double_quote_is_refused(install_home, version_folder, run
     assert started(run, wait=1.0) == []
 
 
+@pytest.mark.parametrize("link", ["plovatek:play?folder=C:\\Games\\", "plovatek:play?end=\\\\"])
+def test_a_link_ending_in_backslashes_reaches_the_player_unchanged(install_home, version_folder, run_launcher,
+                                                                  link):
+    # Backslashes before the closing quote would escape it: doubled, the player reads them as given,
+    # and no quote of the command line becomes part of its argument.
+    run = run_launcher([link, "--home", install_home], expect_clients=1)
+    assert run.exit_code == 0
+    assert run.boxes == []
+    player = windows_path(version_folder / "plovatek_player.exe")
+    [client] = run.clients()
+    assert client["argv"][1:] == [link]
+    trailing = len(link) - len(link.rstrip("\\"))
+    assert client["commandLine"] == f'"{player}" "{link}' + "\\" * trailing + '"'
+
+
 # --- the studio --------------------------------------------------------------------------------
 
 ELSEWHERE = r"C:\Users\Me\My Places\Castle Keep.plovm"
