@@ -22,6 +22,12 @@ bool StartClient(const std::filesystem::path& executable, const std::vector<std:
     }
     line += L" \"";
     line += wide;
+    // Backslashes right before the closing quote would escape it for the
+    // client's argument parser (a link ending in '\\' would arrive with a
+    // quote and without its last backslash): doubled, they arrive as given.
+    size_t trailing = 0;
+    while (trailing < wide.size() && wide[wide.size() - 1 - trailing] == L'\\') ++trailing;
+    line.append(trailing, L'\\');
     line += L'"';
   }
   // The client's own version folder, not the folder the launcher was started from.

@@ -7,8 +7,8 @@
 
 namespace plovatek {
 
-// Starts the executable with every argument in double quotes and its own folder
-// as the working folder, then lets it run on its own (no handle kept, no wait).
+// Starts the executable with every argument in double quotes (backslashes that
+// end an argument doubled) and its own folder as the working folder, then lets it run on its own (no handle kept, no wait).
 // False with a sentence in error when an argument holds a double quote (nothing
 // is started) or Windows did not create the process; error is untouched on success.
 bool StartClient(const std::filesystem::path& executable, const std::vector<std::string>& arguments,

@@ -33,6 +33,10 @@ std::filesystem::path InstallHomeFrom(const std::filesystem::path& localAppData,
 
 // The running launcher's file; empty on failure.
 std::filesystem::path OwnExecutablePath();
+// Tests stand in for the module-name query behind it (GetModuleFileNameW of the
+// process's own module: the name's length, or the capacity when it was cut).
+using ModuleFileNameFunction = unsigned long (*)(wchar_t* buffer, unsigned long capacity);
+ModuleFileNameFunction ReplaceModuleFileNameForTesting(ModuleFileNameFunction replacement);
 
 // home\Versions\<name in current.txt> when that folder holds its marker; else empty.
 std::filesystem::path InstalledVersionFolder(const std::filesystem::path& home);

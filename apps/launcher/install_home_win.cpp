@@ -9,6 +9,15 @@
 #include "win/unique_handle.h"
 
 namespace plovatek {
+namespace {
+
+unsigned long SystemModuleFileName(wchar_t* buffer, unsigned long capacity) {
+  return GetModuleFileNameW(nullptr, buffer, capacity);
+}
+
+ModuleFileNameFunction g_moduleFileName = &SystemModuleFileName;
+
+}  // namespace
 
 std::wstring KnownFolderPath(const _GUID& folderId) {
   UniqueCoTaskString buffer;
@@ -51,9 +60,19 @@ std::filesystem::path DefaultInstallHome() {
 
 std::filesystem::path OwnExecutablePath() {
   wchar_t buffer[1040] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
-  if (length == 0) return {};
-  return std::filesystem::path(std::wstring(buffer));
+  const DWORD capacity = static_cast<DWORD>(std::size(buffer));
+  const DWORD length = g_moduleFileName(buffer, capacity);
+  // A name that fills the buffer was cut short, and Wine (like Windows XP) then
+  // leaves no terminating zero to read up to: a cut name is another file's, so
+  // the launcher does without its own file rather than read the wrong one.
+  if (length == 0 || length >= capacity) return {};
+  return std::filesystem::path(std::wstring(buffer, length));
+}
+
+ModuleFileNameFunction ReplaceModuleFileNameForTesting(ModuleFileNameFunction replacement) {
+  const ModuleFileNameFunction previous = g_moduleFileName;
+  g_moduleFileName = replacement ? replacement : &SystemModuleFileName;
+  return previous;
 }
 
 }  // namespace plovatek

@@ -44,12 +44,11 @@ int RunLaunchJob(const LaunchRequest& request, const ProgressReporter& reporter)
                   MessageKind::Warning);
     }
   } else {
-    if (installed.empty()) {
-      // current.txt could not be written, yet the engine has just found or built
-      // this version complete. Without this a client's path would have no folder
-      // at all and its start would fail although the version is there.
-      installed = home / kVersionsFolder / PathFromUtf8(result.version);
-    }
+    // The version just found or built complete, which current.txt names unless
+    // it could not be written: then it names none (and a client's path would
+    // have no folder at all) or still an older one (whose client would start
+    // while the new version is registered).
+    installed = home / kVersionsFolder / PathFromUtf8(result.version);
     const std::string site = request.websiteAddress.empty()
                                  ? NormaliseWebsiteAddress(FirstLine(request.websiteFileText))
                                  : request.websiteAddress;

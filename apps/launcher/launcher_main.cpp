@@ -63,7 +63,9 @@ int LauncherMain(const std::vector<std::string>& arguments, const std::filesyste
   request.installHome = defaultHome;
   ScanArguments(arguments, request);
 
-  if (request.installHome.empty()) {
+  // Only a missing default is a dead end: "--home" with an empty value names the
+  // current folder, as any other text names a folder.
+  if (defaultHome.empty() && request.installHome.empty()) {
     ShowMessage(
         "Plovatek can't find a folder to install into: Windows knows neither your local app data folder nor a "
         "temporary folder.",

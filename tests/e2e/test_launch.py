@@ -3,6 +3,7 @@ what the user is told when nothing can be started."""
 
 import os
 import socket
+import subprocess
 from pathlib import Path
 
 import pytest
@@ -69,6 +70,21 @@ def test_a_link_with_a_double_quote_is_refused(install_home, version_folder, run
     assert [box.text for box in run.boxes] == ['Couldn\'t start the game: That link has a " in it']
     assert run.boxes[0].look() == WARNING
     assert started(run, wait=1.0) == []
+
+
+@pytest.mark.parametrize("link", ["plovatek:play?folder=C:\\Games\\", "plovatek:play?end=\\\\"])
+def test_a_link_ending_in_backslashes_reaches_the_player_unchanged(install_home, version_folder, run_launcher,
+                                                                  link):
+    # Backslashes before the closing quote would escape it: doubled, the player reads them as given,
+    # and no quote of the command line becomes part of its argument.
+    run = run_launcher([link, "--home", install_home], expect_clients=1)
+    assert run.exit_code == 0
+    assert run.boxes == []
+    player = windows_path(version_folder / "plovatek_player.exe")
+    [client] = run.clients()
+    assert client["argv"][1:] == [link]
+    trailing = len(link) - len(link.rstrip("\\"))
+    assert client["commandLine"] == f'"{player}" "{link}' + "\\" * trailing + '"'
 
 
 # --- the studio --------------------------------------------------------------------------------
@@ -222,15 +238,43 @@ def test_a_first_install_makes_the_copy_registers_and_names_the_new_version(inst
     assert registry.read(UNINSTALL_KEY)["DisplayVersion"] == "3.0.0"
 
 
+@pytest.fixture
+def unwritable():
+    """Makes a file readable but not writable, for Wine too (which, run by root, writes files
+    whatever their mode); undone after the test so that it can be cleaned away."""
+    made = []
+
+    def make(path: Path) -> None:
+        path.chmod(0o444)
+        if os.geteuid() == 0:
+            if subprocess.run(["chattr", "+i", str(path)], capture_output=True).returncode == 0:
+                made.append(path)
+        try:
+            with open(path, "ab"):
+                pytest.skip("no way to keep this user from writing a file here")
+        except PermissionError:
+            pass
+
+    yield make
+    for path in made:
+        subprocess.run(["chattr", "-i", str(path)], capture_output=True)
+
+
+@pytest.mark.parametrize("in_the_way", ["a folder", "an older version, read-only"])
 def test_a_current_txt_that_cannot_be_written_still_starts_the_version_just_checked(
-        install_home, run_launcher, website, registry, no_shortcuts_left):
+        install_home, run_launcher, website, registry, no_shortcuts_left, unwritable, in_the_way):
     # The release is already in place, so the update only rewrites current.txt, which fails
-    # here (a folder stands in its way): the version the update has just checked is complete,
-    # so its client starts.
+    # here: the version the update has just checked is complete, so its client starts, not the
+    # one current.txt may still name, and it is the version registered.
     registry.clean(*REGISTERED_KEYS)
     releases.publish(website.root, "3.0.0", {})
     folder = install_version(install_home, "3.0.0", current=False)
-    (install_home / "current.txt").mkdir()
+    current = install_home / "current.txt"
+    if in_the_way == "a folder":
+        current.mkdir()
+    else:
+        install_version(install_home, "2.0.0")
+        unwritable(current)
     run = run_launcher(["plovatek:play?game=1", "--website", website.url, "--home", install_home],
                        expect_clients=1, env=without_menu_builder())
     assert run.exit_code == 0
@@ -238,6 +282,7 @@ def test_a_current_txt_that_cannot_be_written_still_starts_the_version_just_chec
     [client] = run.clients()
     assert client["exe"] == windows_path(folder / "plovatek_player.exe")
     assert client["workingFolder"] == windows_path(folder)
+    assert registry.read(UNINSTALL_KEY)["DisplayVersion"] == "3.0.0"
 
 
 # --- the progress window -----------------------------------------------------------------------

@@ -69,6 +69,9 @@ TEST(ArgumentScan, PlaceAndModelFilesOpenTheStudio) {
       {".plovlvl", false},       {"notes.txt", false},     {"plovlvl", false},
       {"a.json:stream", true},   {"a.txt:x.json", false},  {"C:b.json", true},
       {"..plovlvl", true},       {"..", false},            {"x.json.", false},
+      // A root name is no file name ("\\server" runs to its first separator), and "C:" is
+      // one only at the very start: later, its ':' ends the element.
+      {"\\\\host.json", false},    {"\\\\host\\share.json", true}, {"//?/C:x.json", false},
   };
   for (const Case& c : cases) {
     const LaunchRequest r = Scan({c.argument});
