@@ -186,3 +186,18 @@ def test_a_stamped_download_installs_and_leaves_an_unstamped_copy_and_website_tx
     assert (install_home / "PlovatekLauncher.exe").read_bytes() == harness.LAUNCHER.read_bytes()
     assert (install_home / harness.WEBSITE_FILE).read_bytes() == website.url.encode() + b"\n"
     assert (install_home / harness.CURRENT).read_bytes() == b"1.0.0\n"
+
+
+def test_clearing_old_versions_never_follows_a_link(tmp_path, install_home, run_launcher, website, registering):
+    # A folder link in Versions (a junction on Windows; Wine shows a Unix link so): the clean-up
+    # after a build takes the link at most, never what it points at.
+    elsewhere = tmp_path / "the user's files"
+    elsewhere.mkdir()
+    (elsewhere / "keep.txt").write_bytes(b"keep")
+    (install_home / harness.VERSIONS).mkdir()
+    (install_home / harness.VERSIONS / "linked").symlink_to(elsewhere, target_is_directory=True)
+    releases.publish(website.root, "1.0", {})
+    run = run_launcher(["--no-start", "--website", website.url, "--home", install_home], env=registering)
+    assert (run.exit_code, run.boxes) == (0, [])
+    assert (install_home / harness.CURRENT).read_bytes() == b"1.0\n"
+    assert (elsewhere / "keep.txt").read_bytes() == b"keep"

@@ -127,7 +127,7 @@ UpdateResult RunUpdate(const std::string& website, const std::filesystem::path& 
   std::uint64_t done = 0;
 
   // A leftover staging folder is never resumed: build it again from the start.
-  std::filesystem::remove_all(staging, ignored);
+  RemoveTree(staging);
   std::filesystem::create_directories(staging, ignored);
 
   for (const ManifestFile& file : result.manifest.files) {
@@ -168,7 +168,7 @@ UpdateResult RunUpdate(const std::string& website, const std::filesystem::path& 
   WriteWholeFile(staging / kInstalledMarker, InstalledMarkerText(result.version));
 
   // A folder of that name without a marker is not an installed version.
-  std::filesystem::remove_all(target, ignored);
+  RemoveTree(target);
   if (!MoveFileExW(staging.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
     const DWORD code = GetLastError();
     result.error = "Couldn't finish installing (" + SystemMessage(code) + ")";
@@ -183,10 +183,7 @@ UpdateResult RunUpdate(const std::string& website, const std::filesystem::path& 
     const std::filesystem::path& entry = listing->path();
     if (entry != target && entry != installed) leftovers.push_back(entry);
   }
-  for (const std::filesystem::path& entry : leftovers) {
-    std::error_code removeError;
-    std::filesystem::remove_all(entry, removeError);
-  }
+  for (const std::filesystem::path& entry : leftovers) RemoveTree(entry);
 
   result.upToDate = true;
   return result;
