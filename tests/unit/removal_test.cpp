@@ -19,6 +19,9 @@ TEST(LauncherDeletion, QuotesBothCopiesAndWaitsFirst) {
   EXPECT_EQ(LauncherDeletionCommandLine(L"D:\\My Games\\Plovatek"),
             L"cmd.exe /c ping 127.0.0.1 -n 3 > nul & del /f /q \"D:\\My Games\\Plovatek\\PlovatekLauncher.exe\" & "
             L"del /f /q \"D:\\My Games\\Plovatek\\PlovatekLauncher.old.exe\"");
+  // %WINDIR% would be expanded by cmd.exe, quotes or not.
+  EXPECT_EQ(LauncherDeletionCommandLine(L"D:\\%WINDIR%\\Plovatek"), L"");
+  EXPECT_EQ(LauncherDeletionCommandLine(L"D:\\100% fun\\Plovatek"), L"");
 }
 
 bool KeyExists(const wchar_t* path) {

@@ -36,6 +36,9 @@ void RemoveFromWindows(const std::filesystem::path& installHome) {
 }
 
 std::wstring LauncherDeletionCommandLine(const std::filesystem::path& installHome) {
+  // cmd.exe expands %NAME% even inside quotes and nothing escapes it there: such a
+  // home would make del name some other file, so its copies are left in place.
+  if (installHome.native().find(L'%') != std::wstring::npos) return {};
   std::wstring line = L"cmd.exe /c ping 127.0.0.1 -n 3 > nul & del /f /q \"";
   line += (installHome / kLauncherCopy).native();
   line += L"\" & del /f /q \"";
@@ -46,6 +49,7 @@ std::wstring LauncherDeletionCommandLine(const std::filesystem::path& installHom
 
 void ScheduleLauncherDeletion(const std::filesystem::path& installHome) {
   std::wstring line = LauncherDeletionCommandLine(installHome);
+  if (line.empty()) return;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};

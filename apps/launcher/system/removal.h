@@ -10,6 +10,7 @@ namespace plovatek {
 void RemoveFromWindows(const std::filesystem::path& installHome);
 
 // The hidden command: wait about two seconds, then delete both launcher copies.
+// Empty for a home whose path holds '%', which cmd.exe would expand.
 std::wstring LauncherDeletionCommandLine(const std::filesystem::path& installHome);
 
 // Starts a hidden cmd.exe that deletes the launcher copies about two seconds
