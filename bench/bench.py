@@ -276,6 +276,14 @@ class Baseline:
         check.write_text("".join(f'{f["sha256"]}  {f["path"]}\n' for f in files))
         run("sha256sum", "--quiet", "--strict", "-c", check, cwd=folder)
 
+    def run(self, phase: str, folder: Path) -> Measured:
+        """folder holds the versions: 1.0 after the install, 1.1 after the update."""
+        if phase == "install":
+            return self.install(folder / "1.0")
+        if phase == "update":
+            return self.update(folder / "1.0", folder / "1.1")
+        return self.current(folder / "1.1")
+
     def install(self, folder: Path) -> Measured:
         started = time.monotonic()
         files = self._manifest(folder)
@@ -420,30 +428,26 @@ def main() -> int:
         count = len(files["1.0"])
         try:
             for i in range(options.repeats):
-                # Each launcher and the baseline in turn, phase by phase, so that they share the load.
                 homes = {who: WORK / "homes" / f"{who}-{i}" for who in launchers}
                 plain = WORK / "baseline" / f"run-{i}"
                 for folder in [*homes.values(), plain]:
                     shutil.rmtree(folder, ignore_errors=True)
                     folder.mkdir(parents=True)
 
-                site.offer("1.0")
-                for who, launcher in launchers.items():
-                    results[who]["install"].append(launcher.run(homes[who], 2 + count, "1.0"))
-                    if i == 0:
-                        verify_install(homes[who], "1.0", files["1.0"])
-                results["baseline"]["install"].append(baseline.install(plain / "1.0"))
-
-                site.offer("1.1")
-                for who, launcher in launchers.items():
-                    results[who]["update"].append(launcher.run(homes[who], 2 + 1, "1.1"))
-                    if i == 0:
-                        verify_install(homes[who], "1.1", files["1.1"])
-                results["baseline"]["update"].append(baseline.update(plain / "1.0", plain / "1.1"))
-
-                for who, launcher in launchers.items():
-                    results[who]["current"].append(launcher.run(homes[who], 2, "1.1"))
-                results["baseline"]["current"].append(baseline.current(plain / "1.1"))
+                # Each launcher and the baseline in turn, phase by phase, so that they share the
+                # load; who goes first turns from round to round, since a run can slow the next
+                # one down (the page cache writing back what the one before wrote).
+                order = list(results)[i % len(results):] + list(results)[:i % len(results)]
+                for phase, version, requests in (("install", "1.0", 2 + count), ("update", "1.1", 2 + 1),
+                                                 ("current", "1.1", 2)):
+                    site.offer(version)
+                    for who in order:
+                        if who == "baseline":
+                            results[who][phase].append(baseline.run(phase, plain))
+                            continue
+                        results[who][phase].append(launchers[who].run(homes[who], requests, version))
+                        if i == 0 and phase != "current":
+                            verify_install(homes[who], version, files[version])
 
                 print(f"run {i + 1}: " + ", ".join(
                     f"{p} " + "/".join(f"{results[who][p][-1].seconds:.2f}" for who in results) + " s"
