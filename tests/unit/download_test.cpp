@@ -50,6 +50,32 @@ TEST(DownloadUrl, ReadsAWholeBodyAndReportsProgress) {
   EXPECT_NE(server.site.lastRequestHead().find("User-Agent: PlovatekLauncher/1.0\r\n"), std::string::npos) << server.site.lastRequestHead();
 }
 
+TEST(DownloadUrl, ExpectedSizeThatIsWrongDoesNotMatter) {
+  // The expected size comes from the manifest and only ever guides memory: a
+  // wrong one, even absurdly large, must neither fail the download nor cut it.
+  struct Case {
+    const char* name;
+    std::uint64_t expected;
+    bool announceLength;
+  };
+  const Case cases[] = {
+      {"absurdly large, length announced", std::uint64_t{1} << 62, true},
+      {"absurdly large, no length announced", std::uint64_t{1} << 62, false},
+      {"too small", 10, true},
+      {"right", 100000, true},
+  };
+  const std::string body(100000, 'y');
+  for (const Case& c : cases) {
+    RawServer server(std::string("HTTP/1.1 200 OK\r\n") + (c.announceLength ? "Content-Length: 100000\r\n" : "") +
+                     "Connection: close\r\n\r\n" + body);
+    const Outcome o = Download(server.Url("/client/files/abc"), c.expected);
+    EXPECT_TRUE(o.ok) << c.name;
+    EXPECT_EQ(o.body, body) << c.name;
+    ASSERT_FALSE(o.progress.empty()) << c.name;
+    EXPECT_EQ(o.progress.back(), std::make_pair(std::uint64_t{100000}, c.expected)) << c.name;
+  }
+}
+
 TEST(DownloadUrl, EmptyBodyGivesNoProgressCall) {
   RawServer server("HTTP/1.1 200 OK\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
   const Outcome o = Download(server.Url());

@@ -284,6 +284,24 @@ TEST_F(ProgressWindow, FillFollowsTheFraction) {
   });
 }
 
+TEST_F(ProgressWindow, BurstOfReportsEndsShowingTheLastOne) {
+  // A download reports every piece it receives, far faster than the window
+  // paints: whatever is merged on the way, the last report must be what stays.
+  RunWithProgressWindow([&](const ProgressReporter& report) {
+    const HWND window = FindOwnProgressWindow();
+    EXPECT_NE(window, nullptr);
+    if (window == nullptr) return 0;
+    for (int round = 0; round < 3; ++round) {
+      const int last = 196 - 98 * round;  // 0.5, then 0.25, then 0: each differs from the one before
+      for (int i = 0; i <= 20000; ++i) report("Working", (last / 392.0) * i / 20000);
+      Picture seen;
+      const bool shown = WaitForPicture(window, [&](const Picture& p) { return CompareBar(p, last).empty(); }, seen);
+      EXPECT_TRUE(shown) << "round " << round << ": " << CompareBar(seen, last);
+    }
+    return 0;
+  });
+}
+
 TEST_F(ProgressWindow, StatusTextStaysOnOneLineAndEndsInAnEllipsisWhenTooWide) {
   RunWithProgressWindow([](const ProgressReporter& report) {
     const HWND window = FindOwnProgressWindow();

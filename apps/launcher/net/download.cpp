@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -18,6 +20,22 @@ struct WinHttpTraits {
   static void Close(Type h) noexcept { WinHttpCloseHandle(h); }
 };
 using UniqueInternet = UniqueAny<WinHttpTraits>;
+
+// The body length the server announced; 0 when it sent none that reads.
+std::uint64_t AnnouncedLength(HINTERNET request) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof text;
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                           WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  std::uint64_t value = 0;
+  for (const wchar_t* c = text; *c != L'\0'; ++c) {
+    if (*c < L'0' || *c > L'9' || value > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) return 0;
+    value = value * 10 + static_cast<std::uint64_t>(*c - L'0');
+  }
+  return value;
+}
 
 }  // namespace
 
@@ -93,6 +111,12 @@ bool DownloadUrl(std::string_view url, std::string& body, std::string& error, bo
     if (status == 404) error += " (there's no release on it yet)";
     return false;
   }
+
+  // One allocation for the whole body: grown by doubling, a large file is copied at
+  // every step and held twice over at the last. Only a size that both the caller
+  // and the server vouch for is reserved, so a wrong one on either side costs nothing.
+  const std::uint64_t vouched = std::min(expectedSize, AnnouncedLength(request.get()));
+  if (vouched > 0 && vouched <= body.max_size()) body.reserve(static_cast<std::size_t>(vouched));
 
   std::vector<char> chunk;
   while (true) {
