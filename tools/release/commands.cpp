@@ -18,6 +18,7 @@
 #include <map>
 #include <ostream>
 #include <set>
+#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -35,7 +36,10 @@ bool ReadBytes(const fs::path& path, std::string& bytes, std::string& error) {
     error = "Couldn't read " + Quoted(path) + " (" + std::strerror(errno) + ")";
     return false;
   }
-  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  // Whole blocks at a time: a release holds files of hundreds of megabytes.
+  std::ostringstream content;
+  content << file.rdbuf();
+  bytes = std::move(content).str();
   if (file.bad()) {
     error = "Couldn't read " + Quoted(path);
     return false;
