@@ -104,40 +104,6 @@ class FolderLock {
 
 // --- names -------------------------------------------------------------------
 
-bool IsUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
-    std::uint32_t c = 0;
-    if (byte < 0x80) {
-      ++i;
-      continue;
-    } else if ((byte & 0xE0) == 0xC0) {
-      length = 2;
-      c = byte & 0x1F;
-    } else if ((byte & 0xF0) == 0xE0) {
-      length = 3;
-      c = byte & 0x0F;
-    } else if ((byte & 0xF8) == 0xF0) {
-      length = 4;
-      c = byte & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = c << 6 | (next & 0x3F);
-    }
-    const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
-
 std::string AsciiLower(std::string_view text) {
   std::string lower(text);
   for (char& c : lower) {
@@ -343,7 +309,7 @@ std::string ReleasePathProblem(std::string_view path) {
     return "the launcher takes only relative paths of 1 to 300 bytes without ':' and without empty, '.' or '..' parts";
   }
   if (path.find('\\') != std::string_view::npos) return "its name holds a backslash, which Windows reads as a folder separator";
-  if (!IsUtf8(path)) return "its name is not UTF-8 text";
+  if (!IsWellFormedUtf8(path)) return "its name is not UTF-8 text";
   size_t start = 0;
   for (;;) {
     const size_t slash = path.find('/', start);

@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 namespace plovatek {
-namespace {
 
 // Well-formed UTF-8 as the strict conversion to UTF-16 takes it: no stray or
 // missing continuation bytes, no overlong forms, no surrogates, nothing above U+10FFFF.
@@ -42,8 +41,6 @@ bool IsWellFormedUtf8(std::string_view text) {
   }
   return true;
 }
-
-}  // namespace
 
 bool ParseReleaseManifest(std::string_view manifestBytes, std::string_view signatureBytes, ReleaseManifest& manifest,
                           std::string& error) {

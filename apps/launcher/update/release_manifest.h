@@ -45,6 +45,8 @@ bool ReadManifestFile(const JsonValue& value, ManifestFile& file);
 // 1 to 300 bytes, not starting with '/' or '\', no ':', and no empty, "." or
 // ".." piece between the separators '/' and '\'.
 bool IsSafeRelativePath(std::string_view path);
+// Well-formed UTF-8, as the strict conversion to UTF-16 takes it.
+bool IsWellFormedUtf8(std::string_view text);
 // Exactly 64 bytes of 0-9 and a-f.
 bool IsFingerprintText(std::string_view text);
 
