@@ -24,16 +24,6 @@ bool Read(const std::string& file, std::string& bytes) {
   return false;
 }
 
-std::string Hex(const std::array<unsigned char, 64>& key) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const unsigned char byte : key) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-  }
-  return hex;
-}
-
 bool FromHex(const std::string& hex, std::array<unsigned char, 64>& key) {
   if (hex.size() != 128 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
   for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<unsigned char>(std::stoi(hex.substr(2 * i, 2), nullptr, 16));
@@ -65,7 +55,7 @@ int Run(const std::vector<std::string>& args) {
     if (!Read(args[1], data)) return 2;
     const plovatek::TestSigner signer;
     if (!plovatek::WriteWholeFile(plovatek::PathFromUtf8(args[2]), signer.Sign(data))) return 2;
-    std::cout << Hex(signer.publicKey()) << "\n";
+    std::cout << plovatek::LowerHex(signer.publicKey()) << "\n";
     return 0;
   }
   std::cerr << "usage: manifest_check manifest MANIFEST SIG | signature DATA SIG KEYHEX | sign DATA SIGOUT\n";

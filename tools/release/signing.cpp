@@ -1,5 +1,7 @@
 #include "signing.h"
 
+#include "net/fingerprint.h"
+
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -126,15 +128,7 @@ std::string PrivateKey::Sign(std::string_view bytes) const {
   return raw;
 }
 
-std::string PublicKeyHex(const PublicKey& key) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const unsigned char byte : key) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 0x0F];
-  }
-  return hex;
-}
+std::string PublicKeyHex(const PublicKey& key) { return LowerHex(key); }
 
 bool PublicKeyFromHex(std::string_view hex, PublicKey& key) {
   if (hex.size() != 2 * key.size()) return false;

@@ -4,16 +4,18 @@
 
 namespace plovatek {
 
-std::string HexDigest(const unsigned char (&digest)[32]) {
+std::string LowerHex(std::span<const unsigned char> bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
   std::string hex;
-  hex.reserve(kFingerprintLength);
-  for (const unsigned char byte : digest) {
+  hex.reserve(2 * bytes.size());
+  for (const unsigned char byte : bytes) {
     hex += kDigits[byte >> 4];
     hex += kDigits[byte & 0x0F];
   }
   return hex;
 }
+
+std::string HexDigest(const unsigned char (&digest)[32]) { return LowerHex(digest); }
 
 bool PublicKeyIsSet(PublicKeyBytes publicKey) {
   for (const unsigned char byte : publicKey) {

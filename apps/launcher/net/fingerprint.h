@@ -28,6 +28,8 @@ bool PublicKeyIsSet(PublicKeyBytes publicKey);
 // before any cryptographic call.
 bool VerifyReleaseSignature(std::string_view signedBytes, std::string_view signature, PublicKeyBytes publicKey);
 
+// Bytes as lowercase hex, two characters each, high nibble first.
+std::string LowerHex(std::span<const unsigned char> bytes);
 // 32 digest bytes as 64 lowercase hex characters.
 std::string HexDigest(const unsigned char (&digest)[32]);
 
