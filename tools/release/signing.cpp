@@ -1,6 +1,7 @@
 #include "signing.h"
 
 #include "net/fingerprint.h"
+#include "net/openssl_owners.h"
 
 #include <openssl/bio.h>
 #include <openssl/bn.h>
@@ -15,14 +16,8 @@
 namespace plovatek::release {
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* p) const noexcept { Free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, Deleter<BIO_free_all>>;
-using DigestContextPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
-using EcdsaSigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG_free>>;
+using BioPtr = std::unique_ptr<BIO, OpenSslDeleter<BIO_free_all>>;
+using DigestContextPtr = std::unique_ptr<EVP_MD_CTX, OpenSslDeleter<EVP_MD_CTX_free>>;
 
 std::string OpenSslReason() {
   const unsigned long code = ERR_get_error();

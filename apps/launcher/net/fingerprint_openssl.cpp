@@ -1,6 +1,7 @@
 // Fingerprints and the release signature on OpenSSL, for native builds (the
 // release tool, the native tests and the fuzzers). Same contract as the CNG one.
 #include "net/fingerprint.h"
+#include "net/openssl_owners.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -15,18 +16,10 @@
 namespace plovatek {
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* p) const noexcept { Free(p); }
-};
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using PkeyContextPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
-using ParamBuildPtr = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
-using ParamsPtr = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
-using EcdsaSigPtr = std::unique_ptr<ECDSA_SIG, Deleter<ECDSA_SIG_free>>;
+using ParamBuildPtr = std::unique_ptr<OSSL_PARAM_BLD, OpenSslDeleter<OSSL_PARAM_BLD_free>>;
+using ParamsPtr = std::unique_ptr<OSSL_PARAM, OpenSslDeleter<OSSL_PARAM_free>>;
 void FreeOpenSslBytes(unsigned char* p) noexcept { OPENSSL_free(p); }
-using OpenSslBytesPtr = std::unique_ptr<unsigned char, Deleter<FreeOpenSslBytes>>;
+using OpenSslBytesPtr = std::unique_ptr<unsigned char, OpenSslDeleter<FreeOpenSslBytes>>;
 
 bool Sha256(std::string_view bytes, unsigned char (&digest)[32]) {
   unsigned int length = 0;
